@@ -1,0 +1,71 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+
+#include "path.h"
+
+namespace {
+
+std::uint32_t NextNameNumber() {
+    static std::uint32_t counter = 0;
+    const auto seed = static_cast<std::uint32_t>(getpid()) * 2654435761u ^
+                      static_cast<std::uint32_t>(std::time(nullptr));
+    return seed + 0x9E3779B9u * ++counter;
+}
+
+std::string Hex8(std::uint32_t value) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i) {
+        text[static_cast<std::size_t>(i)] = digits[value & 0xF];
+        value >>= 4;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string DirectoryPrefix(const std::string& path) {
+    const std::size_t at = path.rfind('/');
+    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+std::FILE* CreateTempFileIn(const std::string& directoryPrefix, std::string& tempPath) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = directoryPrefix + "~iv" + Hex8(NextNameNumber()) + ".tmp";
+        // The same permissions a file created by fopen would get.
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return nullptr;
+        }
+        std::FILE* file = fdopen(fd, "wb");
+        if (file == nullptr) {
+            close(fd);
+            unlink(candidate.c_str());
+            return nullptr;
+        }
+        tempPath = candidate;
+        return file;
+    }
+    return nullptr;
+}
+
+bool MoveFileOver(const char* source, const char* destination) {
+    return rename(source, destination) == 0;
+}
+
+bool RemoveFile(const char* path) {
+    return unlink(path) == 0;
+}
+
+bool IsReadOnlyFile(const char* path) {
+    struct stat st {};
+    return stat(path, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}

@@ -26,40 +26,21 @@ constexpr unsigned COPY_BUFFER_SIZE = 4096;
 // Opens the container and reads its trailer and header block from the end. Null when the
 // file cannot be opened or is too short to hold them, or a read falls short.
 FilePtr OpenContainer(const char* containerPath, void* header, int headerSize,
-                      std::uint8_t (&trailer)[PAYLOAD_TRAILER_SIZE]) {
+                      PayloadTrailer& trailer) {
     FilePtr file(nullptr, &std::fclose);
     if (containerPath == nullptr || headerSize < 0 || (headerSize > 0 && header == nullptr)) {
         return file;
     }
     file.reset(std::fopen(containerPath, "rb"));
-    if (!file) {
-        return file;
-    }
-    const auto headerLength = static_cast<std::size_t>(headerSize);
-    if (headerLength > static_cast<std::size_t>(LONG_MAX) - PAYLOAD_TRAILER_SIZE) {
-        file.reset();
-        return file;
-    }
-    const long endSize = static_cast<long>(PAYLOAD_TRAILER_SIZE + headerLength);
-    // A seek before the file's start fails, so a file too short for both is rejected rather
-    // than read from its start.
-    if (std::fseek(file.get(), -endSize, SEEK_END) != 0) {
-        file.reset();
-        return file;
-    }
-    const bool complete =
-        std::fread(trailer, 1, PAYLOAD_TRAILER_SIZE, file.get()) == PAYLOAD_TRAILER_SIZE &&
-        (headerLength == 0 || std::fread(header, 1, headerLength, file.get()) == headerLength);
-    if (!complete) {
+    if (file && !ReadPayloadEnd(file.get(), header, headerSize, trailer)) {
         file.reset();
     }
     return file;
 }
 
-bool MagicMatches(const std::uint8_t (&trailer)[PAYLOAD_TRAILER_SIZE], const char* magic) {
-    return magic != nullptr &&
-           std::strncmp(reinterpret_cast<const char*>(trailer + TRAILER_MAGIC_OFFSET), magic,
-                        PAYLOAD_MAGIC_LENGTH) == 0;
+bool MagicMatches(const PayloadTrailer& trailer, const char* magic) {
+    return magic != nullptr && std::strncmp(reinterpret_cast<const char*>(trailer.magic.data()),
+                                            magic, PAYLOAD_MAGIC_LENGTH) == 0;
 }
 
 char FoldAscii(char c) {
@@ -78,33 +59,19 @@ bool NamesEqual(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Walks the records and leaves the file at the found record's segment.
+// Leaves the file at the found record's segment.
 bool FindRecord(std::FILE* file, const PayloadTrailer& trailer, std::string_view recordName,
                 RecordHeader& found) {
-    if (trailer.firstRecordOffset >= POSITION_LIMIT || trailer.recordCount <= 0 ||
-        std::fseek(file, static_cast<long>(trailer.firstRecordOffset), SEEK_SET) != 0) {
-        return false;
-    }
-    for (std::int16_t i = 0; i < trailer.recordCount; ++i) {
-        // A short read at the end of the file leaves zeros, which are no tag.
-        std::uint8_t bytes[RECORD_HEADER_SIZE] = {};
-        static_cast<void>(std::fread(bytes, 1, sizeof bytes, file));
-        const RecordHeader record = DecodeRecordHeader(bytes);
-        if (std::memcmp(record.tag.data(), RECORD_TAG, RECORD_TAG_LENGTH) != 0) {
-            return false;
-        }
+    const RecordWalkEnd end = WalkRecords(file, trailer, [&](const WalkedRecord& walked) {
         std::string_view name;
-        if (FieldText(record.name.data(), record.name.size(), name) &&
+        if (FieldText(walked.header.name.data(), walked.header.name.size(), name) &&
             NamesEqual(name, recordName)) {
-            found = record;
+            found = walked.header;
             return true;
         }
-        if (record.segmentLength >= POSITION_LIMIT ||
-            std::fseek(file, static_cast<long>(record.segmentLength), SEEK_CUR) != 0) {
-            return false;
-        }
-    }
-    return false;
+        return false;
+    });
+    return end == RecordWalkEnd::Found;
 }
 
 // Decompresses the segment at the file's position into output. True only when every byte was
@@ -166,22 +133,75 @@ bool WriteRecord(std::FILE* container, const RecordHeader& record, const std::st
 
 }  // namespace
 
+bool ReadPayloadEnd(std::FILE* file, void* header, int headerSize, PayloadTrailer& trailer) {
+    if (headerSize < 0 || (headerSize > 0 && header == nullptr)) {
+        return false;
+    }
+    const auto headerLength = static_cast<std::size_t>(headerSize);
+    if (headerLength > static_cast<std::size_t>(LONG_MAX) - PAYLOAD_TRAILER_SIZE) {
+        return false;
+    }
+    const long endSize = static_cast<long>(PAYLOAD_TRAILER_SIZE + headerLength);
+    // A shorter file would have its start read as the trailer.
+    if (std::fseek(file, 0, SEEK_END) != 0 || std::ftell(file) < endSize ||
+        std::fseek(file, -endSize, SEEK_END) != 0) {
+        return false;
+    }
+    std::uint8_t bytes[PAYLOAD_TRAILER_SIZE] = {};
+    const bool complete =
+        std::fread(bytes, 1, PAYLOAD_TRAILER_SIZE, file) == PAYLOAD_TRAILER_SIZE &&
+        (headerLength == 0 || std::fread(header, 1, headerLength, file) == headerLength);
+    trailer = DecodeTrailer(bytes);
+    return complete;
+}
+
+RecordWalkEnd WalkRecords(std::FILE* file, const PayloadTrailer& trailer,
+                          const std::function<bool(const WalkedRecord&)>& visit) {
+    if (trailer.recordCount <= 0) {
+        return RecordWalkEnd::CountReached;
+    }
+    if (trailer.firstRecordOffset >= POSITION_LIMIT ||
+        std::fseek(file, static_cast<long>(trailer.firstRecordOffset), SEEK_SET) != 0) {
+        return RecordWalkEnd::BadOffset;
+    }
+    std::uint32_t offset = trailer.firstRecordOffset;
+    for (std::int16_t i = 0; i < trailer.recordCount; ++i) {
+        // A short read at the end of the file leaves zeros, which are no tag.
+        std::uint8_t bytes[RECORD_HEADER_SIZE] = {};
+        static_cast<void>(std::fread(bytes, 1, sizeof bytes, file));
+        const RecordHeader record = DecodeRecordHeader(bytes);
+        if (std::memcmp(record.tag.data(), RECORD_TAG, RECORD_TAG_LENGTH) != 0) {
+            return RecordWalkEnd::NotARecord;
+        }
+        if (visit(WalkedRecord{offset, record})) {
+            return RecordWalkEnd::Found;
+        }
+        const std::uint64_t next =
+            std::uint64_t{offset} + RECORD_HEADER_SIZE + record.segmentLength;
+        if (record.segmentLength >= POSITION_LIMIT || next >= POSITION_LIMIT ||
+            std::fseek(file, static_cast<long>(record.segmentLength), SEEK_CUR) != 0) {
+            return RecordWalkEnd::BadSkip;
+        }
+        offset = static_cast<std::uint32_t>(next);
+    }
+    return RecordWalkEnd::CountReached;
+}
+
 int CheckPayload(const char* containerPath, const char* magic, void* header, int headerSize) {
-    std::uint8_t trailer[PAYLOAD_TRAILER_SIZE] = {};
+    PayloadTrailer trailer;
     const FilePtr file = OpenContainer(containerPath, header, headerSize, trailer);
     return file && MagicMatches(trailer, magic) ? 1 : 0;
 }
 
 int ExtractRecord(const char* containerPath, const char* recordName, const char* destination,
                   const char* magic, void* header, int headerSize) {
-    std::uint8_t trailerBytes[PAYLOAD_TRAILER_SIZE] = {};
-    const FilePtr file = OpenContainer(containerPath, header, headerSize, trailerBytes);
-    if (!file || !MagicMatches(trailerBytes, magic) || recordName == nullptr ||
-        destination == nullptr) {
+    PayloadTrailer trailer;
+    const FilePtr file = OpenContainer(containerPath, header, headerSize, trailer);
+    if (!file || !MagicMatches(trailer, magic) || recordName == nullptr || destination == nullptr) {
         return 0;
     }
     RecordHeader record;
-    if (!FindRecord(file.get(), DecodeTrailer(trailerBytes), recordName, record)) {
+    if (!FindRecord(file.get(), trailer, recordName, record)) {
         return 0;
     }
     std::string outputPath = destination;

@@ -34,9 +34,8 @@ TEST(PayloadFormat, RecordsEncodeToTheDocumentedBytes) {
     ASSERT_TRUE(SetFieldText(record.name.data(), record.name.size(), "SCRIPT.COD"));
     Bytes recordBytes(RECORD_HEADER_SIZE);
     EncodeRecordHeader(record, recordBytes.data());
-    EXPECT_EQ(std::memcmp(recordBytes.data(), "FILE\x04\x03\x02\x01\xD0\xC0\xB0\xA0SCRIPT.COD\0",
-                          23),
-              0);
+    EXPECT_EQ(
+        std::memcmp(recordBytes.data(), "FILE\x04\x03\x02\x01\xD0\xC0\xB0\xA0SCRIPT.COD\0", 23), 0);
     const RecordHeader recordBack = DecodeRecordHeader(recordBytes.data());
     EXPECT_EQ(recordBack.segmentLength, record.segmentLength);
     EXPECT_EQ(recordBack.timeStamp, record.timeStamp);

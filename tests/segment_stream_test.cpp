@@ -38,7 +38,7 @@ struct Outcome {
 };
 
 class SegmentStreamTest : public ::testing::Test {
-protected:
+  protected:
     // Puts the segment into a file after some leading bytes, as in a package.
     FilePtr OpenSegmentFile(const Bytes& segment, const Bytes& after = {}) {
         Bytes file(leading_, 0xAA);
@@ -100,9 +100,9 @@ TEST_F(SegmentStreamTest, ReadsWellFormedSegmentsInPiecesOfAnyLength) {
     };
     const unsigned pieceLengths[] = {1, 7, 4096, 4096 * 3, 65536};
     for (const Case& c : cases) {
-        const Bytes segment = AssembleSegment(RawDeflate(c.content, c.level, c.strategy),
-                                              Crc32(c.content),
-                                              static_cast<std::uint32_t>(c.content.size()));
+        const Bytes segment =
+            AssembleSegment(RawDeflate(c.content, c.level, c.strategy), Crc32(c.content),
+                            static_cast<std::uint32_t>(c.content.size()));
         for (unsigned length : pieceLengths) {
             SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(length));
             FilePtr file = OpenSegmentFile(segment, Bytes(50, 0x55));
@@ -150,11 +150,11 @@ TEST_F(SegmentStreamTest, DamagedSegmentsAsTheFailureTableGives) {
     struct Case {
         const char* what;
         Bytes segment;
-        Bytes after;            // bytes in the file behind the segment
-        bool wholeContent;      // every byte delivered before the stream stopped
-        int lastRead;   // the first read that returns 0 or less
+        Bytes after;        // bytes in the file behind the segment
+        bool wholeContent;  // every byte delivered before the stream stopped
+        int lastRead;       // the first read that returns 0 or less
         int laterRead;
-        std::vector<int> close; // accepted close results
+        std::vector<int> close;  // accepted close results
     };
     auto withByte = [&](std::size_t at, std::uint8_t xorMask) {
         Bytes s = good;
@@ -181,17 +181,36 @@ TEST_F(SegmentStreamTest, DamagedSegmentsAsTheFailureTableGives) {
         {"tail size off by one", sizeOffByOne, {}, true, -1, -1, {Z_DATA_ERROR}},
         {"wrong size in the prefix", prefixSizeWrong, {}, true, 0, 0, {Z_OK}},
         {"stored length 0", withStoredLength(0), {}, false, 0, 0, {Z_BUF_ERROR}},
-        {"stored length too large", withStoredLength(static_cast<std::uint32_t>(good.size() + 500)),
-         Bytes(1000, 0x99), true, 0, 0, {Z_OK}},
+        {"stored length too large",
+         withStoredLength(static_cast<std::uint32_t>(good.size() + 500)),
+         Bytes(1000, 0x99),
+         true,
+         0,
+         0,
+         {Z_OK}},
         {"stored length ends inside the data",
-         withStoredLength(static_cast<std::uint32_t>(deflateData.size() / 2)), Bytes(1000, 0x99),
-         false, 0, 0, {Z_BUF_ERROR}},
-        {"file cut inside the compressed data", cut(SEGMENT_PREFIX_SIZE + deflateData.size() / 2),
-         {}, false, 0, 0, {Z_BUF_ERROR}},
+         withStoredLength(static_cast<std::uint32_t>(deflateData.size() / 2)),
+         Bytes(1000, 0x99),
+         false,
+         0,
+         0,
+         {Z_BUF_ERROR}},
+        {"file cut inside the compressed data",
+         cut(SEGMENT_PREFIX_SIZE + deflateData.size() / 2),
+         {},
+         false,
+         0,
+         0,
+         {Z_BUF_ERROR}},
         {"file cut inside the tail", cut(tailAt + 3), {}, true, -1, -1, {Z_DATA_ERROR}},
         {"file cut after the first tail byte", cut(tailAt + 1), {}, true, -1, -1, {Z_DATA_ERROR}},
         {"file cut before the last tail byte", cut(tailAt + 7), {}, true, -1, -1, {Z_DATA_ERROR}},
-        {"file cut where the tail begins", cut(tailAt), {}, true, -1, -1,
+        {"file cut where the tail begins",
+         cut(tailAt),
+         {},
+         true,
+         -1,
+         -1,
          {Z_DATA_ERROR, Z_BUF_ERROR}},
         {"corrupt deflate data", corrupt, {}, false, 0, -1, {Z_DATA_ERROR}},
         {"file cut inside the prefix", cut(5), {}, false, 0, 0, {Z_BUF_ERROR}},
@@ -232,8 +251,8 @@ TEST_F(SegmentStreamTest, EndMetByAReadThatProducesNothing) {
 
     for (const std::uint32_t crcMask : {0u, 1u}) {
         SCOPED_TRACE(crcMask == 0 ? "intact" : "wrong CRC");
-        FilePtr file = OpenSegmentFile(
-            AssembleSegment(deflateData, Crc32(content) ^ crcMask, pieceLength));
+        FilePtr file =
+            OpenSegmentFile(AssembleSegment(deflateData, Crc32(content) ^ crcMask, pieceLength));
         SegmentStream* stream = SegmentOpen(file.get());
         ASSERT_NE(stream, nullptr);
         Bytes piece(pieceLength);
@@ -247,8 +266,9 @@ TEST_F(SegmentStreamTest, EndMetByAReadThatProducesNothing) {
 
 TEST_F(SegmentStreamTest, ZeroLengthReadsChangeNothing) {
     const Bytes content = testing_support::TextContent(5000, 13);
-    const Bytes segment = AssembleSegment(RawDeflate(content, 6, Z_DEFAULT_STRATEGY),
-                                          Crc32(content), static_cast<std::uint32_t>(content.size()));
+    const Bytes segment =
+        AssembleSegment(RawDeflate(content, 6, Z_DEFAULT_STRATEGY), Crc32(content),
+                        static_cast<std::uint32_t>(content.size()));
     FilePtr file = OpenSegmentFile(segment);
     SegmentStream* stream = SegmentOpen(file.get());
     ASSERT_NE(stream, nullptr);
@@ -267,9 +287,9 @@ TEST_F(SegmentStreamTest, ZeroLengthReadsChangeNothing) {
 TEST_F(SegmentStreamTest, ClosingEarlyMakesNoComparisonAndLeavesTheFileWhereReadingStopped) {
     const Bytes content = testing_support::RandomContent(50000, 14);
     // A wrong CRC that is never reached.
-    const Bytes segment = AssembleSegment(RawDeflate(content, 0, Z_DEFAULT_STRATEGY),
-                                          Crc32(content) ^ 0xFFFF,
-                                          static_cast<std::uint32_t>(content.size()));
+    const Bytes segment =
+        AssembleSegment(RawDeflate(content, 0, Z_DEFAULT_STRATEGY), Crc32(content) ^ 0xFFFF,
+                        static_cast<std::uint32_t>(content.size()));
     FilePtr file = OpenSegmentFile(segment);
     SegmentStream* stream = SegmentOpen(file.get());
     ASSERT_NE(stream, nullptr);
@@ -294,9 +314,9 @@ TEST(SegmentStreamArguments, MissingFileOrStream) {
 // read sets the stream's error indicator.
 TEST_F(SegmentStreamTest, ReadErrorFromTheFile) {
     const Bytes content = testing_support::TextContent(5000, 16);
-    FilePtr file = OpenSegmentFile(AssembleSegment(RawDeflate(content, 6, Z_DEFAULT_STRATEGY),
-                                                   Crc32(content),
-                                                   static_cast<std::uint32_t>(content.size())));
+    FilePtr file =
+        OpenSegmentFile(AssembleSegment(RawDeflate(content, 6, Z_DEFAULT_STRATEGY), Crc32(content),
+                                        static_cast<std::uint32_t>(content.size())));
     FilePtr writeOnly(std::fopen((dir_ / "write-only.bin").string().c_str(), "wb"), &std::fclose);
     ASSERT_NE(writeOnly, nullptr);
     ASSERT_GE(dup2(fileno(writeOnly.get()), fileno(file.get())), 0);
@@ -335,8 +355,8 @@ ssize_t FailingRead(void* cookie, char* buffer, std::size_t size) {
 TEST(SegmentStreamReadErrors, ErrorDuringDataAndDuringTail) {
     const Bytes content = testing_support::RandomContent(30000, 15);
     const Bytes deflateData = RawDeflate(content, 0, Z_DEFAULT_STRATEGY);
-    const Bytes segment = AssembleSegment(deflateData, Crc32(content),
-                                          static_cast<std::uint32_t>(content.size()));
+    const Bytes segment =
+        AssembleSegment(deflateData, Crc32(content), static_cast<std::uint32_t>(content.size()));
     const std::size_t tailAt = SEGMENT_PREFIX_SIZE + deflateData.size();
     struct Case {
         const char* what;

@@ -11,10 +11,11 @@
 
 namespace testing_support {
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
+
+ScratchDir::ScratchDir(const std::filesystem::path& base) {
     std::random_device device;
     std::mt19937 random(device());
-    const auto base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
         auto candidate = base / ("ivtest-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {

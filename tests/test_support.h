@@ -12,8 +12,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A fresh directory under the system's temp directory, removed with everything in it.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
+    explicit ScratchDir(const std::filesystem::path& base);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -21,7 +22,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -31,4 +31,5 @@ build/native/bin/ivpack verify "$out/hello.exe"
 echo
 echo "Running: hello.exe one \"two  three\""
 # run_packaged starts the program as Windows does and reports its full 32-bit exit code.
-build/$preset/wine-run.sh "$bin/run_packaged.exe" "$(winepath_of() { echo "Z:${1//\//\\}"; }; winepath_of "$PWD/$out/hello.exe") one \"two  three\""
+program="Z:$(realpath "$out/hello.exe" | sed 's|/|\\|g')"
+build/$preset/wine-run.sh "$bin/run_packaged.exe" "\"$program\" one \"two  three\""

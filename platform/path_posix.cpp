@@ -7,27 +7,7 @@
 #include <ctime>
 
 #include "path.h"
-
-namespace {
-
-std::uint32_t NextNameNumber() {
-    static std::uint32_t counter = 0;
-    const auto seed = static_cast<std::uint32_t>(getpid()) * 2654435761u ^
-                      static_cast<std::uint32_t>(std::time(nullptr));
-    return seed + 0x9E3779B9u * ++counter;
-}
-
-std::string Hex8(std::uint32_t value) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text(8, '0');
-    for (int i = 7; i >= 0; --i) {
-        text[static_cast<std::size_t>(i)] = digits[value & 0xF];
-        value >>= 4;
-    }
-    return text;
-}
-
-}  // namespace
+#include "temp_name.h"
 
 std::string DirectoryPrefix(const std::string& path) {
     const std::size_t at = path.rfind('/');
@@ -36,7 +16,9 @@ std::string DirectoryPrefix(const std::string& path) {
 
 std::FILE* CreateTempFileIn(const std::string& directoryPrefix, std::string& tempPath) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = directoryPrefix + "~iv" + Hex8(NextNameNumber()) + ".tmp";
+        const std::string candidate =
+            directoryPrefix + NextTempFileName(static_cast<std::uint32_t>(getpid()) * 2654435761u ^
+                                               static_cast<std::uint32_t>(std::time(nullptr)));
         // The same permissions a file created by fopen would get.
         const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {

@@ -8,26 +8,7 @@
 #include <cstdint>
 
 #include "path.h"
-
-namespace {
-
-std::uint32_t NextNameNumber() {
-    static std::uint32_t counter = 0;
-    const std::uint32_t seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount();
-    return seed + 0x9E3779B9u * ++counter;
-}
-
-std::string Hex8(std::uint32_t value) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text(8, '0');
-    for (int i = 7; i >= 0; --i) {
-        text[static_cast<std::size_t>(i)] = digits[value & 0xF];
-        value >>= 4;
-    }
-    return text;
-}
-
-}  // namespace
+#include "temp_name.h"
 
 std::string DirectoryPrefix(const std::string& path) {
     // Windows also takes '/' and a drive-relative "C:name".
@@ -37,7 +18,9 @@ std::string DirectoryPrefix(const std::string& path) {
 
 std::FILE* CreateTempFileIn(const std::string& directoryPrefix, std::string& tempPath) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = directoryPrefix + "~iv" + Hex8(NextNameNumber()) + ".tmp";
+        const std::string candidate =
+            directoryPrefix +
+            NextTempFileName(GetCurrentProcessId() * 2654435761u ^ GetTickCount());
         HANDLE handle = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {

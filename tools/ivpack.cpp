@@ -3,7 +3,7 @@
 
 #include "pack_build.h"
 #include "pack_common.h"
-#include "pack_inspect.h"
+#include "pack_query.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Builds Ilvarc packaged programs (launcher + script + engine) and inspects them.",

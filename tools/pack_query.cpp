@@ -1,4 +1,4 @@
-#include "pack_inspect.h"
+#include "pack_query.h"
 
 #include <cstdio>
 #include <cstring>

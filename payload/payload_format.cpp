@@ -93,3 +93,16 @@ bool SetFieldText(char* field, std::size_t fieldSize, std::string_view text) {
     std::memcpy(field, text.data(), text.size());
     return true;
 }
+
+bool RecordNamesEqual(std::string_view a, std::string_view b) {
+    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}

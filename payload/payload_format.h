@@ -125,5 +125,8 @@ void EncodeSegmentTail(const SegmentTail& tail, std::uint8_t* out);
 // The text of a fixed field up to its first NUL; false when the field holds no NUL.
 bool FieldText(const char* field, std::size_t fieldSize, std::string_view& text);
 
+// Record names match without regard to case for the ASCII letters only, never as a prefix.
+bool RecordNamesEqual(std::string_view a, std::string_view b);
+
 // Copies text into a field and pads with NULs; false when it does not fit with its NUL.
 bool SetFieldText(char* field, std::size_t fieldSize, std::string_view text);

@@ -43,29 +43,13 @@ bool MagicMatches(const PayloadTrailer& trailer, const char* magic) {
                                             magic, PAYLOAD_MAGIC_LENGTH) == 0;
 }
 
-char FoldAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool NamesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Leaves the file at the found record's segment.
 bool FindRecord(std::FILE* file, const PayloadTrailer& trailer, std::string_view recordName,
                 RecordHeader& found) {
     const RecordWalkEnd end = WalkRecords(file, trailer, [&](const WalkedRecord& walked) {
         std::string_view name;
         if (FieldText(walked.header.name.data(), walked.header.name.size(), name) &&
-            NamesEqual(name, recordName)) {
+            RecordNamesEqual(name, recordName)) {
             found = walked.header;
             return true;
         }

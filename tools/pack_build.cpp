@@ -81,7 +81,7 @@ int RunBuild(const BuildOptions& options) {
             return EXIT_BAD_INPUT;
         }
         for (std::size_t j = 0; j < i; ++j) {
-            if (SameRecordName(inputs[i].recordName, inputs[j].recordName)) {
+            if (RecordNamesEqual(inputs[i].recordName, inputs[j].recordName)) {
                 Refuse(inputs[i].path, "duplicate record name \"" + inputs[i].recordName + "\"");
                 return EXIT_BAD_INPUT;
             }

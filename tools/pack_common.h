@@ -39,6 +39,4 @@ std::optional<std::uint64_t> PeRawEnd(const Bytes& data);
 // Record and script names: what makes one unusable, or empty when it is fine.
 std::string NameProblem(std::string_view name, std::size_t fieldSize);
 
-bool SameRecordName(std::string_view a, std::string_view b);
-
 }  // namespace ivpack

@@ -264,7 +264,7 @@ int RunVerify(const std::string& path) {
         if (consumed + 8 != r.prefix.storedLength) {
             violation(label + ": the deflate data do not end where the tail begins");
         }
-        if (SameRecordName(r.name, "IVENGINE.DLL") && !engine) {
+        if (RecordNamesEqual(r.name, "IVENGINE.DLL") && !engine) {
             engine = std::move(content);
         }
     }
